@@ -48,9 +48,10 @@ void SetConfigHome(const std::string& folder);
 void ClearAll();
 
 // ---- used by the platform layer itself ----
-// Returns the cause to fail with, or 0 to go on. `bytesSoFar` is the file's
-// running byte count for Read/Write, `bytesThisCall` the size of the call;
-// for a delayed fault *allowed is set to how many bytes may still pass.
+// Returns the cause to fail with, or 0 to go on. For Read, ReadEof and
+// Write, `bytesSoFar` is the count already passed through the open file;
+// while a delayed fault is not yet due, *allowed (when given) is lowered to
+// the bytes that may still pass before it fires. Hooks run first.
 int Check(Op op, const std::string& path, long long bytesSoFar = 0, long long* allowed = nullptr);
 bool Armed();  // cheap test: is anything injected at all?
 bool OverrideDriveType(const std::string& path, int& driveType);
