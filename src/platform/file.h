@@ -77,7 +77,11 @@ public:
     CFile(const CFile&) = delete;
     CFile& operator=(const CFile&) = delete;
 
-    // false on failure; the cause goes into *error when given.
+    // false on failure; the cause goes into *error when given. Opening for
+    // writing a file whose read-only attribute is set fails with
+    // accessDenied even for root; a folder is never opened (accessDenied);
+    // a file another open holds with shareExclusive gives sharingViolation,
+    // and is then left untouched (truncation comes after the lock).
     bool Open(const std::string& path, unsigned flags, CFileException* error = nullptr);
 
     bool IsOpen() const { return m_fd >= 0; }
@@ -85,7 +89,8 @@ public:
 
     // All of these throw CFileException.
     uint64_t GetLength() const;
-    size_t Read(void* buffer, size_t count);         // bytes read; 0 at end of file
+    // Bytes that one read gives (may be fewer than asked); 0 at end of file.
+    size_t Read(void* buffer, size_t count);
     void Write(const void* buffer, size_t count);    // all bytes or an exception
     uint64_t Seek(int64_t offset, SeekPosition from);
     void SeekToBegin() { Seek(0, begin); }
@@ -97,12 +102,19 @@ public:
 
     // Status of a path (lstat). false when it cannot be read.
     static bool GetStatus(const std::string& path, CFileStatus& status);
-    // Sets both times and the attributes (read-only bit -> write bits). Throws.
+    // Sets both times, the permission bits (m_mode; 0 keeps the file's own)
+    // and then the read-only attribute: set clears every write bit, clear
+    // gives the owner write permission. Throws.
     static void SetStatus(const std::string& path, const CFileStatus& status);
 
 private:
+    [[noreturn]] void ThrowErrno(int err) const;
+
     int m_fd = -1;
     std::string m_path;
+    // Bytes read and written since the open, for delayed injected faults.
+    long long m_bytesRead = 0;
+    long long m_bytesWritten = 0;
 };
 
 }  // namespace kelto
