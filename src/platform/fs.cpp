@@ -127,8 +127,7 @@ void Search(const std::string& pattern, bool firstOnly, std::vector<FindEntry>& 
 }
 
 // Takes the lock a shareExclusive open would conflict with, so that a move
-// or delete cannot pull a file away from a copy of the program that holds
-// it. Returns -2 when the file is held, -1 when the test does not apply,
+// cannot pull a file away from a copy of the program that holds it. Returns -2 when the file is held, -1 when the test does not apply,
 // else a descriptor that keeps the lock until closed.
 int LockUnlessHeld(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -449,11 +448,6 @@ bool DeleteFilePath(const std::string& path) {
     if (fault::Check(fault::Op::Delete, path)) return false;
     struct stat st {};
     if (path.empty() || ::lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
-    FdGuard lock;
-    if (S_ISREG(st.st_mode)) {
-        lock.fd = LockUnlessHeld(path);
-        if (lock.fd == -2) return false;
-    }
     return ::unlink(path.c_str()) == 0;
 }
 

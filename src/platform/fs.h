@@ -60,8 +60,9 @@ bool SetFileAttributesOf(const std::string& path, uint32_t attributes);
 
 // Never replaces an existing file. Crosses file systems by an exclusive
 // copy, flush and delete of the source. Like the original platform, a file
-// that an open with shareExclusive holds can be neither moved nor deleted.
-// Injected Move and Delete faults are looked up with `from` / `path`.
+// that an open with shareExclusive holds cannot be moved (it can be
+// deleted: unlink). Injected Move and Delete faults are looked up with
+// `from` / `path`.
 bool MoveFileNoReplace(const std::string& from, const std::string& to);
 bool DeleteFilePath(const std::string& path);  // files and links, never folders
 // fsync of the folder that holds `path` (or of `path` when it is a folder).
