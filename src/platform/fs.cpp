@@ -98,7 +98,9 @@ bool Match(std::string_view pat, std::string_view name) {
 bool HasWildcards(const std::string& s) { return s.find_first_of("*?") != std::string::npos; }
 
 // Lists entries of `pattern`; stops after the first when `firstOnly`.
-void Search(const std::string& pattern, bool firstOnly, std::vector<FindEntry>& out) {
+// `literal`: the last component is a name, even when it holds "*" or "?"
+// (both are ordinary characters in names here).
+void Search(const std::string& pattern, bool firstOnly, std::vector<FindEntry>& out, bool literal = false) {
     if (pattern.empty() || pattern.back() == '/') return;
     if (fault::Check(fault::Op::ListDir, pattern)) return;
 
@@ -106,7 +108,7 @@ void Search(const std::string& pattern, bool firstOnly, std::vector<FindEntry>& 
     const std::string prefix = slash == std::string::npos ? "" : pattern.substr(0, slash + 1);
     const std::string last = pattern.substr(prefix.size());
 
-    if (!HasWildcards(last)) {
+    if (literal || !HasWildcards(last)) {
         struct stat st {};
         if (::lstat(pattern.c_str(), &st) == 0) out.push_back(MakeEntry(last, pattern, st));
         return;
@@ -389,6 +391,20 @@ bool MatchPattern(const std::string& pattern, const std::string& name) {
 std::vector<FindEntry> FindEntries(const std::string& pattern) {
     std::vector<FindEntry> out;
     Search(pattern, false, out);
+    return out;
+}
+
+bool LookupEntry(const std::string& path, FindEntry& entry) {
+    std::vector<FindEntry> out;
+    Search(path, true, out, true);
+    if (out.empty()) return false;
+    entry = std::move(out.front());
+    return true;
+}
+
+std::vector<FindEntry> ListFolder(const std::string& folder) {
+    std::vector<FindEntry> out;
+    Search(folder == "/" ? "/*" : folder + "/*", false, out);
     return out;
 }
 

@@ -47,6 +47,10 @@ struct FindEntry {
 // An injected ListDir fault is looked up with the pattern itself.
 std::vector<FindEntry> FindEntries(const std::string& pattern);
 bool FindFirstEntry(const std::string& pattern, FindEntry& entry);
+// The entry of `path` itself, "*" and "?" taken as ordinary characters.
+bool LookupEntry(const std::string& path, FindEntry& entry);
+// Every entry of `folder` ("." and ".." included, as a search lists them).
+std::vector<FindEntry> ListFolder(const std::string& folder);
 
 // true when `name` matches `pattern` ("*" any run, "?" one character, by
 // UTF-8 sequence). As on the original platform, a name without a dot also

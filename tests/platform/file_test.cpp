@@ -9,7 +9,7 @@
 
 #include "platform/fault.h"
 #include "platform/fs.h"
-#include "../test_util.h"
+#include "test_util.h"
 
 namespace kelto {
 namespace {

@@ -12,7 +12,7 @@
 
 #include "platform/fault.h"
 #include "platform/file.h"
-#include "../test_util.h"
+#include "test_util.h"
 
 namespace kelto {
 namespace {
