@@ -391,9 +391,11 @@ bool SyncFolder(const std::string& folder) {
 bool ReadModel(Model& m) {
     std::string path = CUserStoreKey::StoreFilePath();
     if (path.empty()) return false;
-    FileLock lock(path, LOCK_SH);  // without a lock file there is no store either
+    // Writers replace the file whole, so a read without the lock (no lock
+    // file to be had) still sees one complete version.
+    FileLock lock(path, LOCK_SH);
     std::string text;
-    if (!lock.Held() || !ReadWhole(path, text)) return false;
+    if (!ReadWhole(path, text)) return false;
     m = Parse(text);
     return true;
 }
