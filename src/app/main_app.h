@@ -13,6 +13,11 @@ class CMainApp {
 public:
     void SetDefaultSettings();
     void ExchangeSettings(bool bSave);
+    // After loading: a HashValue shorter than 20 bytes becomes 20 zero bytes.
+    void FixHashValue();
+    // The start-up steps before any window: defaults, paths, version text,
+    // the stored settings and their fix-up.
+    void LoadAtStartUp();
     void BuildPaths();
     void LoadVersionText();
     // Drains the log queue into `view` (the UI thread, on its wake-up).

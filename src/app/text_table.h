@@ -3,9 +3,18 @@
 #pragma once
 
 #include <map>
+#include <span>
 #include <string>
 
 namespace kelto {
+
+struct TextEntry {
+    const char* key;
+    const char* text;
+};
+
+// The built-in entries, in the order they are set.
+std::span<const TextEntry> BuiltInTextEntries();
 
 class CTextTable {
 public:
