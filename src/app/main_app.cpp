@@ -1,5 +1,7 @@
 #include "app/main_app.h"
 
+#include "platform/fs.h"
+
 #include <filesystem>
 #include <system_error>
 
@@ -107,9 +109,7 @@ void CMainApp::LoadAtStartUp() {
 }
 
 void CMainApp::BuildPaths() {
-    std::error_code ec;
-    std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    ModulePath = ec ? std::string() : exe.string();
+    ModulePath = GetModuleFilePath();
     size_t slash = ModulePath.rfind('/');
     ModuleDir = slash == std::string::npos ? std::string() : ModulePath.substr(0, slash);
     ModuleName = slash == std::string::npos ? ModulePath : ModulePath.substr(slash + 1);

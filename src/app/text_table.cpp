@@ -116,8 +116,8 @@ void CTextTable::Load(const std::string& zenKeyPath, const std::string& language
             if (!key.QueryValue("Zen" + std::to_string(n), v)) break;
             if (v.type != REG_SZ && v.type != REG_EXPAND_SZ) break;
             if (v.data.empty() || v.data.back() != '\0') break;
-            // No length limit here: every entry this table saves must load again,
-            // or the entries stored after a long one would be lost.
+            // The stored form holds 255 bytes and a NUL; a longer value ends the read.
+            if (v.data.size() > 256) break;
             std::string s(v.data.c_str());
             size_t eq = s.find('=');
             if (eq != std::string::npos && eq > 0) SetText(s.substr(0, eq), s.substr(eq + 1));

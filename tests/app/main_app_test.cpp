@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "../test_util.h"
+#include "test_util.h"
 #include "app/text_table.h"
 #include "platform/user_store.h"
 

@@ -5,7 +5,7 @@
 #include <set>
 #include <vector>
 
-#include "../test_util.h"
+#include "test_util.h"
 #include "platform/user_store.h"
 
 namespace kelto {
@@ -141,7 +141,7 @@ StoreValue Sz(const std::string& s, int type = REG_SZ) {
 }
 
 TEST(TextTable, StoredValuesReadUntilTheFirstUnusable) {
-    const std::string longText(300, 'x');
+    const std::string longText(300, 'x'), fullText(251, 'x');
     StoreValue binary = Sz("one=1", REG_BINARY), dword = Sz("one=1", REG_DWORD), bare, empty;
     bare.data = "one=1";
     struct {
@@ -155,7 +155,8 @@ TEST(TextTable, StoredValuesReadUntilTheFirstUnusable) {
         {"expandable", true, Sz("one=1", REG_EXPAND_SZ), "1", true},
         {"first = splits", true, Sz("one=a=b"), "a=b", true},
         {"empty text", true, Sz("one="), "", true},
-        {"long", true, Sz("one=" + longText), longText.c_str(), true},
+        {"255 bytes", true, Sz("one=" + fullText), fullText.c_str(), true},
+        {"long", true, Sz("one=" + longText), nullptr, false},
         {"no =", true, Sz("one"), nullptr, true},
         {"= first", true, Sz("=one"), nullptr, true},
         {"empty string", true, Sz(""), nullptr, true},
@@ -188,7 +189,7 @@ TEST(TextTable, SaveLoadRoundTripAndPrecedence) {
     saved.SetText("menu_set", "Stored set");
     saved.SetText("extra", "");
     saved.SetText("odd \"key\"", "line\r\nbreak % [x] \xff");
-    saved.SetText("long_text", std::string(400, 'y'));
+    saved.SetText("long_text", std::string(200, 'y'));
     saved.SaveToRegistry(kZen);
 
     CTextTable loaded;

@@ -10,7 +10,7 @@
 #include <random>
 #include <thread>
 
-#include "../test_util.h"
+#include "test_util.h"
 
 namespace kelto {
 namespace {
