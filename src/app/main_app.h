@@ -6,6 +6,7 @@
 
 #include "app/message_log.h"
 #include "app/settings.h"
+#include "engine/crypt_worker.h"
 
 namespace kelto {
 
@@ -39,6 +40,9 @@ public:
     std::string SystemDir;
     std::string WindowsDir;
     std::string VersionText;
+
+    // Declared last: its thread is stopped before the rest goes.
+    CCryptWorker m_worker;
 };
 
 CMainApp& theApp();
