@@ -5,7 +5,7 @@ namespace kelto::cast {
 
 namespace {
 
-constexpr int kLanes = 4;
+constexpr int kLanes = 6;
 
 template <bool Decrypt>
 void PassScalar(const uint32_t* km, const uint32_t* kr, uint8_t* data, size_t blocks) {

@@ -9,13 +9,19 @@
 
 namespace kelto::cast {
 
-inline uint32_t Rotl(uint32_t v, uint32_t s) { return (v << s) | (v >> ((32 - s) & 31)); }
+#if defined(__GNUC__)
+#define KELTO_CAST_INLINE inline __attribute__((always_inline))
+#else
+#define KELTO_CAST_INLINE inline
+#endif
 
-inline uint32_t LoadBE(const uint8_t* p) {
+KELTO_CAST_INLINE uint32_t Rotl(uint32_t v, uint32_t s) { return (v << s) | (v >> ((32 - s) & 31)); }
+
+KELTO_CAST_INLINE uint32_t LoadBE(const uint8_t* p) {
     return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
 }
 
-inline void StoreBE(uint8_t* p, uint32_t v) {
+KELTO_CAST_INLINE void StoreBE(uint8_t* p, uint32_t v) {
     p[0] = static_cast<uint8_t>(v >> 24);
     p[1] = static_cast<uint8_t>(v >> 16);
     p[2] = static_cast<uint8_t>(v >> 8);
@@ -25,7 +31,7 @@ inline void StoreBE(uint8_t* p, uint32_t v) {
 // Round function of type 1, 2 or 3 (Type 0, 1, 2 here). Ia is the most
 // significant byte of I.
 template <int Type>
-inline uint32_t F(uint32_t d, uint32_t km, uint32_t kr) {
+KELTO_CAST_INLINE uint32_t F(uint32_t d, uint32_t km, uint32_t kr) {
     const uint32_t(&s)[8][256] = kSBox;
     if constexpr (Type == 0) {
         const uint32_t i = Rotl(km + d, kr);
@@ -43,7 +49,7 @@ inline uint32_t F(uint32_t d, uint32_t km, uint32_t kr) {
 // even steps update a from b, odd steps b from a. Decryption walks the
 // rounds backwards; both end with the block written as b then a.
 template <bool Decrypt, int N, int Step>
-inline void Steps(const uint32_t* km, const uint32_t* kr, uint32_t* a, uint32_t* b) {
+KELTO_CAST_INLINE void Steps(const uint32_t* km, const uint32_t* kr, uint32_t* a, uint32_t* b) {
     if constexpr (Step < 16) {
         constexpr int round = Decrypt ? 15 - Step : Step;
         const uint32_t m = km[round];
@@ -58,7 +64,7 @@ inline void Steps(const uint32_t* km, const uint32_t* kr, uint32_t* a, uint32_t*
 
 // N consecutive blocks in place, interleaved so that their rounds overlap.
 template <bool Decrypt, int N>
-inline void CryptScalar(const uint32_t* km, const uint32_t* kr, uint8_t* blocks) {
+KELTO_CAST_INLINE void CryptScalar(const uint32_t* km, const uint32_t* kr, uint8_t* blocks) {
     uint32_t a[N];
     uint32_t b[N];
 #pragma GCC unroll 16

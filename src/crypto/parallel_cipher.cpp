@@ -1,8 +1,36 @@
 #include "crypto/parallel_cipher.h"
 
 #include <algorithm>
+#include <chrono>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define KELTO_CPU_RELAX() _mm_pause()
+#else
+#define KELTO_CPU_RELAX() ((void)0)
+#endif
 
 namespace kelto {
+
+namespace {
+
+// How long a thread polls before it sleeps: about one 64 KiB part, so that
+// back-to-back passes never sleep while a lone pass wastes little.
+constexpr auto kSpin = std::chrono::microseconds(200);
+
+template <class Done>
+bool SpinFor(Done done) {
+    const auto end = std::chrono::steady_clock::now() + kSpin;
+    for (;;) {
+        for (int i = 0; i < 64; ++i) {
+            if (done()) return true;
+            KELTO_CPU_RELAX();
+        }
+        if (std::chrono::steady_clock::now() >= end) return done();
+    }
+}
+
+}  // namespace
 
 CParallelCipher::CParallelCipher(unsigned threads) {
     const unsigned wanted = std::max(threads, 1u) - 1;
@@ -20,7 +48,7 @@ CParallelCipher::CParallelCipher(unsigned threads) {
 CParallelCipher::~CParallelCipher() {
     {
         std::lock_guard<std::mutex> lk(m_lock);
-        m_quit = true;
+        m_quit.store(true);
     }
     m_wake.notify_all();
     for (auto& t : m_helpers) t.join();
@@ -49,13 +77,15 @@ void CParallelCipher::Run(const CCastCipher& cipher, bool decrypt, uint8_t* data
         m_decrypt = decrypt;
         m_data = data;
         m_blocks = bytes / 8;
-        m_pending = m_parts - 1;
-        ++m_generation;
+        m_pending.store(m_parts - 1);
+        m_generation.fetch_add(1);
     }
     m_wake.notify_all();
     DoPart(0);
+    auto allDone = [this] { return m_pending.load() == 0; };
+    SpinFor(allDone);
     std::unique_lock<std::mutex> lk(m_lock);
-    m_done.wait(lk, [this] { return m_pending == 0; });
+    m_done.wait(lk, allDone);
     m_cipher = nullptr;
     m_data = nullptr;
 }
@@ -75,15 +105,19 @@ void CParallelCipher::DoPart(unsigned part) const {
 
 void CParallelCipher::HelperLoop(unsigned part) {
     uint64_t seen = 0;
-    std::unique_lock<std::mutex> lk(m_lock);
+    auto woken = [&] { return m_quit.load() || m_generation.load() != seen; };
     for (;;) {
-        m_wake.wait(lk, [&] { return m_quit || m_generation != seen; });
-        if (m_quit) return;
-        seen = m_generation;
-        lk.unlock();
+        if (!SpinFor(woken)) {
+            std::unique_lock<std::mutex> lk(m_lock);
+            m_wake.wait(lk, woken);
+        }
+        if (m_quit.load()) return;
+        seen = m_generation.load();
         DoPart(part);
-        lk.lock();
-        if (--m_pending == 0) m_done.notify_one();
+        if (m_pending.fetch_sub(1) == 1) {
+            std::lock_guard<std::mutex> lk(m_lock);  // the caller may be between test and sleep
+            m_done.notify_one();
+        }
     }
 }
 

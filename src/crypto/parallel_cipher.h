@@ -2,6 +2,7 @@
 // persistent helper threads, on block boundaries.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -37,12 +38,15 @@ private:
     void HelperLoop(unsigned part);
 
     std::mutex m_callLock;  // held for a whole pass
-    std::mutex m_lock;      // guards the fields below
+    std::mutex m_lock;      // guards the job fields; the atomics change under it too
     std::condition_variable m_wake;
     std::condition_variable m_done;
-    uint64_t m_generation = 0;
-    unsigned m_pending = 0;
-    bool m_quit = false;
+    // Both sides poll these for a short while before sleeping: a thread that
+    // is woken from sleep is often placed on the waker's core and then runs
+    // its part after the waker's instead of beside it.
+    std::atomic<uint64_t> m_generation{0};
+    std::atomic<unsigned> m_pending{0};
+    std::atomic<bool> m_quit{false};
     const CCastCipher* m_cipher = nullptr;
     bool m_decrypt = false;
     uint8_t* m_data = nullptr;
