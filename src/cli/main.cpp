@@ -301,7 +301,8 @@ int RunCli(const Options& o) {
             bool go = o.yes;
             if (!go && haveTerminal) go = term::AskYesNo(question);
             if (!go) {
-                LogProblem("", question + (haveTerminal ? "" : " (no terminal to ask; --yes encrypts anyway)"));
+                LogProblem("", haveTerminal ? std::string("nothing was encrypted")
+                                            : question + " (no terminal to ask; --yes encrypts anyway)");
                 Drain(view);
                 return kExitFailed;
             }
