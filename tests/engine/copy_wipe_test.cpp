@@ -56,7 +56,7 @@ TEST_F(CopyWipeTest, CopiesWholeFilesBlockByBlock) {
         worker.SetPhase(PHASE_ENCRYPT);
         worker.m_itemExtra = 0;
         EXPECT_EQ(CopyFileWithProgress(worker, src, dst), 1);
-        EXPECT_EQ(ReadFile(dst), data);
+        EXPECT_TRUE(ReadFile(dst) == data);
         EXPECT_EQ(reads.calls, c.reads);
         if (c.size) { EXPECT_EQ(writes.phase, PHASE_COPY); }
         EXPECT_EQ(worker.GetPhase(), PHASE_ENCRYPT);
@@ -168,7 +168,7 @@ TEST_F(CopyWipeTest, WipeOverwritesEveryByteThenDeletes) {
         if (c.size && passes) { EXPECT_EQ(writes.phase, PHASE_WIPE); }
         if (c.size == 0) continue;
         if (!passes) {
-            EXPECT_EQ(deleted.bytes, data);
+            EXPECT_TRUE(deleted.bytes == data);
         } else if (!c.rand) {
             EXPECT_EQ(deleted.bytes, std::string(c.size, '\0'));
         } else {
@@ -191,7 +191,7 @@ TEST_F(CopyWipeTest, WipeFailuresLeaveTheFile) {
     fault::Inject(fault::Op::Move, victim);
     worker.m_lastFailure = "earlier";
     EXPECT_EQ(WipeFile(worker, victim), 0);
-    EXPECT_EQ(ReadFile(victim), data);
+    EXPECT_TRUE(ReadFile(victim) == data);
     EXPECT_EQ(worker.m_lastFailure, "earlier");
     fault::ClearAll();
 
@@ -203,8 +203,16 @@ TEST_F(CopyWipeTest, WipeFailuresLeaveTheFile) {
         EXPECT_EQ(WipeFile(worker, victim), 0);
         EXPECT_EQ(worker.GetPhase(), PHASE_ENCRYPT);
     }
-    EXPECT_EQ(ReadFile(victim), data);
+    EXPECT_TRUE(ReadFile(victim) == data);
     EXPECT_EQ(Names(drive), std::vector<std::string>{"victim.txt"});
+
+    // A read-only file is never deleted unwiped: it stays as it is.
+    SetFileAttributesOf(victim, FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(WipeFile(worker, victim), 0);
+    EXPECT_EQ(worker.m_lastFailure, "ファイル アクセス禁止");
+    EXPECT_TRUE(ReadFile(victim) == data);
+    EXPECT_EQ(Names(drive), std::vector<std::string>{"victim.txt"});
+    SetFileAttributesOf(victim, 0);
 
     // A write error part way: the text of its cause, the file kept under its
     // random name as far as it was overwritten.

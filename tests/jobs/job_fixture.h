@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "app/text_table.h"
 #include "engine/copy_wipe.h"
 #include "engine/crypt_worker.h"
+#include "jobs/jobs.h"
 #include "platform/fault.h"
 #include "platform/file.h"
 #include "platform/fs.h"
@@ -80,6 +82,31 @@ protected:
                 ++count;
             }
         return count == 1 ? found : "";
+    }
+
+    int Encrypt(const std::string& path) { return EncryptFileJob(worker, Item(path, ACTION_ENCRYPT)); }
+    int Decrypt(const std::string& path) { return DecryptFileJob(worker, Item(path, ACTION_DECRYPT)); }
+
+    // The problem lines logged so far, as "caption|text".
+    std::vector<std::string> Problems() {
+        std::vector<std::string> out;
+        for (const LogLine& l : log.Problems()) out.push_back(l.caption + "|" + l.text);
+        return out;
+    }
+
+    static int64_t MTime(const std::string& path) {
+        CFileStatus st;
+        return CFile::GetStatus(path, st) ? st.m_mtimeSec : -1;
+    }
+    static void SetMTime(const std::string& path, int64_t seconds) {
+        CFileStatus st;
+        ASSERT_TRUE(CFile::GetStatus(path, st));
+        st.m_mtimeSec = st.m_atimeSec = seconds;
+        st.m_mtimeNsec = st.m_atimeNsec = 0;
+        CFile::SetStatus(path, st);
+    }
+    static bool IsReadOnly(const std::string& path) {
+        return (GetFileAttributesOf(path) & FILE_ATTRIBUTE_READONLY) != 0;
     }
 
     static std::string Pattern(size_t size, uint32_t seed = 7) {
