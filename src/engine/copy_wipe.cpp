@@ -101,6 +101,15 @@ int WipeFile(CCryptWorker& worker, const std::string& path) {
     if (!MoveFileNoReplace(path, newPath)) return 0;
     const std::string& current = newPath;
     const Settings& settings = AppSettings();
+    // A read-only file cannot be deleted where this design comes from, and
+    // unlink would take it unwiped: it stays, under its own name.
+    const int64_t attributes = GetFileAttributesOf(current);
+    if (attributes >= 0 && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        MoveFileNoReplace(newPath, path);
+        worker.m_lastFailure.clear();
+        FileErrorText(CFileException::accessDenied, worker.m_lastFailure);
+        return 0;
+    }
     if (settings.Zero || settings.Rand) {
         CFile file;
         CFileException error;
@@ -125,8 +134,9 @@ int WipeFile(CCryptWorker& worker, const std::string& path) {
                 FileErrorText(e.m_cause, worker.m_lastFailure);
                 return 0;
             }
-        } else if (error.m_cause == CFileException::sharingViolation) {
-            // Another program holds it: leave it whole, under its own name.
+        } else {
+            // Another program holds it, or it cannot be written: never delete
+            // it unwiped; leave it whole, under its own name.
             MoveFileNoReplace(newPath, path);
             worker.m_lastFailure.clear();
             FileErrorText(error.m_cause, worker.m_lastFailure);

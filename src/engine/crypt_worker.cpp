@@ -44,6 +44,9 @@ int CCryptWorker::SetPassword(const char* password) {
 }
 
 void CCryptWorker::StartRun(int runMode) {
+    // Called only while idle: a stop still pending belongs to no run, and
+    // the wait would see the start first and hand the stop to this run.
+    m_evStop.TryConsume();
     m_stream.m_stopFlag = 0;
     theApp().RunMode = runMode;
     m_evStart.Set();
