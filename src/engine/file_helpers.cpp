@@ -142,6 +142,10 @@ int FileErrorText(int cause, std::string& out) {
     return 1;
 }
 
+void DeleteIfExists(const std::string& path) {
+    if (!path.empty() && IsExistingFile(path)) DeleteFilePath(path);
+}
+
 int GetFolderPart(const std::string& path, std::string& out) {
     const size_t sep = LastSeparator(path);
     if (sep == std::string::npos) {

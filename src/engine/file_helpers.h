@@ -29,6 +29,10 @@ int GetExtension(const std::string& path, std::string& out);
 int GetFileNamePart(const std::string& path, std::string& out);
 int JoinFolderAndName(const std::string& pathOrFolder, const std::string& name, std::string& out);
 
+// Plain deletion of a file (never a folder) when there is one; failures are
+// the caller's to ignore.
+void DeleteIfExists(const std::string& path);
+
 // Value-returning conveniences.
 inline std::string FileNamePartOf(const std::string& path) {
     std::string s;

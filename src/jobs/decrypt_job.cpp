@@ -17,9 +17,6 @@ struct JobFailure {
 
 [[noreturn]] void Fail(const std::string& text, bool clash = false) { throw JobFailure{text, clash}; }
 
-void DeleteIfExists(const std::string& path) {
-    if (IsExistingFile(path)) DeleteFilePath(path);
-}
 
 }  // namespace
 

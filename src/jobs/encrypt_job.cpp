@@ -16,9 +16,6 @@ struct JobFailure {
 
 [[noreturn]] void Fail(const std::string& text) { throw JobFailure{text}; }
 
-void DeleteIfExists(const std::string& path) {
-    if (IsExistingFile(path)) DeleteFilePath(path);
-}
 
 }  // namespace
 

@@ -8,9 +8,6 @@
 namespace kelto {
 namespace {
 
-void DeleteIfExists(const std::string& path) {
-    if (!path.empty() && IsExistingFile(path)) DeleteFilePath(path);
-}
 
 std::string WithFailure(const char* format, const std::string& failure) {
     std::string text = format;
