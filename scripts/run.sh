@@ -8,7 +8,7 @@ echo "== Installing build dependencies"
 scripts/install-deps.sh
 
 echo "== Building Release into build/release"
-scripts/build.sh build/release -DCMAKE_BUILD_TYPE=Release
+scripts/build.sh build/release -DCMAKE_BUILD_TYPE=Release -DKELTO_SANITIZE=OFF -DKELTO_BUILD_CLI=ON -DKELTO_BUILD_TESTS=ON -DKELTO_BUILD_BENCH=ON
 cli=$PWD/build/release/kelto-cli
 
 work=$(mktemp -d)
