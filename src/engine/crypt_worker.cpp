@@ -128,13 +128,15 @@ bool CCryptWorker::IsStopSignalled() {
     return m_stopSeen;
 }
 
-bool CCryptWorker::TakeTarget(CryptItem& item) {
+bool CCryptWorker::TakeFront(std::deque<CryptItem>& list, CryptItem& item) {
     std::lock_guard<std::mutex> g(m_listLock);
-    if (m_targetQueue.empty()) return false;
-    item = std::move(m_targetQueue.front());
-    m_targetQueue.pop_front();
+    if (list.empty()) return false;
+    item = std::move(list.front());
+    list.pop_front();
     return true;
 }
+
+bool CCryptWorker::TakeTarget(CryptItem& item) { return TakeFront(m_targetQueue, item); }
 
 void CCryptWorker::AppendTarget(const CryptItem& item) {
     std::lock_guard<std::mutex> g(m_listLock);
@@ -146,13 +148,7 @@ void CCryptWorker::AppendWorkItem(const CryptItem& item) {
     m_workList.push_back(item);
 }
 
-bool CCryptWorker::TakeWorkItem(CryptItem& item) {
-    std::lock_guard<std::mutex> g(m_listLock);
-    if (m_workList.empty()) return false;
-    item = std::move(m_workList.front());
-    m_workList.pop_front();
-    return true;
-}
+bool CCryptWorker::TakeWorkItem(CryptItem& item) { return TakeFront(m_workList, item); }
 
 size_t CCryptWorker::WorkItemCount() const {
     std::lock_guard<std::mutex> g(m_listLock);

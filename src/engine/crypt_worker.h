@@ -93,6 +93,7 @@ public:
 private:
     int Run();
     int ProcessWorkList();
+    bool TakeFront(std::deque<CryptItem>& list, CryptItem& item);
 
     CEventGroup m_events;
     CEvent m_evQuit{m_events};

@@ -62,6 +62,30 @@ bool CStreamCrypt::FillBuffer(CFile& input, uint64_t& done, uint64_t total, size
     return held == want;
 }
 
+void CStreamCrypt::SetFileError(const CFileException& e) {
+    m_lastError.clear();
+    FileErrorText(e.m_cause, m_lastError);
+}
+
+// The chunk loop of both directions: whole buffers enciphered in place.
+void CStreamCrypt::CipherBody(CFile& input, CFile& output, uint64_t& done, uint64_t length, bool decrypt) {
+    for (;;) {
+        if (m_stopFlag) Fail(GetText(decrypt ? "message_decryption_canceled" : "message_encryption_canceled"));
+        size_t held;
+        // The length is a whole number of blocks when decrypting, so a short
+        // fill is the only way to end with a partial block.
+        if (!FillBuffer(input, done, length, held))
+            Fail(GetText(decrypt ? "error_broken_kelto_format" : "error_read_file"));
+        if (decrypt)
+            m_parallel.Decrypt(m_cipher, m_buffer.get(), held);
+        else
+            m_parallel.Encrypt(m_cipher, m_buffer.get(), held);
+        output.Write(m_buffer.get(), held);
+        m_itemBytes += held;
+        if (done == length) return;
+    }
+}
+
 bool CStreamCrypt::EncryptStream(CFile& input, CFile& output) {
     m_stopFlag = 0;
     try {
@@ -100,20 +124,12 @@ bool CStreamCrypt::EncryptStream(CFile& input, CFile& output) {
         output.Write(remainder, kRemainderBlockSize);
         m_itemBytes += kRemainderBlockSize;
 
-        for (;;) {
-            if (m_stopFlag) Fail(GetText("message_encryption_canceled"));
-            size_t held;
-            if (!FillBuffer(input, done, length, held)) Fail(GetText("error_read_file"));
-            m_parallel.Encrypt(m_cipher, m_buffer.get(), held);
-            output.Write(m_buffer.get(), held);
-            m_itemBytes += held;
-            if (done == length) return true;
-        }
+        CipherBody(input, output, done, length, false);
+        return true;
     } catch (const TextFailure& f) {
         m_lastError = f.text;
     } catch (const CFileException& e) {
-        m_lastError.clear();
-        FileErrorText(e.m_cause, m_lastError);
+        SetFileError(e);
     }
     return false;
 }
@@ -161,21 +177,12 @@ bool CStreamCrypt::DecryptStream(CFile& input, CFile& output) {
         if (count < 0) Fail("暗号化ファイルのパディングが壊れています");
         if (count > 0) output.Write(first, static_cast<size_t>(count));
 
-        for (;;) {
-            if (m_stopFlag) Fail(GetText("message_decryption_canceled"));
-            size_t held;
-            const bool whole = FillBuffer(input, done, length, held);
-            if (!whole || held % 8 != 0) Fail(GetText("error_broken_kelto_format"));
-            m_parallel.Decrypt(m_cipher, m_buffer.get(), held);
-            output.Write(m_buffer.get(), held);
-            m_itemBytes += held;
-            if (done == length) return true;
-        }
+        CipherBody(input, output, done, length, true);
+        return true;
     } catch (const TextFailure& f) {
         m_lastError = f.text;
     } catch (const CFileException& e) {
-        m_lastError.clear();
-        FileErrorText(e.m_cause, m_lastError);
+        SetFileError(e);
     } catch (...) {
         m_lastError = GetText("error_read_file");
     }

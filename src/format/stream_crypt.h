@@ -14,6 +14,7 @@
 namespace kelto {
 
 class CFile;
+class CFileException;
 
 // The encryptor's refusals end the whole run; the file jobs let it pass.
 struct CRunAbort {
@@ -50,6 +51,8 @@ private:
     // the input ends early.
     bool FillBuffer(CFile& input, uint64_t& done, uint64_t total, size_t& held);
     [[noreturn]] void Refuse(const char* key);
+    void CipherBody(CFile& input, CFile& output, uint64_t& done, uint64_t length, bool decrypt);
+    void SetFileError(const CFileException& e);
 
     mutable std::mutex m_currentFileLock;
     std::string m_currentFile;

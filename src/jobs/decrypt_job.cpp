@@ -3,22 +3,14 @@
 #include "engine/copy_wipe.h"
 #include "engine/crypt_worker.h"
 #include "engine/file_helpers.h"
+#include "jobs/job_steps.h"
 #include "jobs/jobs.h"
 #include "platform/file.h"
 #include "platform/fs.h"
 
 namespace kelto {
-namespace {
 
-struct JobFailure {
-    std::string text;
-    bool clash = false;  // the name clash could not be settled
-};
-
-[[noreturn]] void Fail(const std::string& text, bool clash = false) { throw JobFailure{text, clash}; }
-
-
-}  // namespace
+using namespace jobs;
 
 int DecryptFileJob(CCryptWorker& worker, const CryptItem& item) {
     const Settings& settings = AppSettings();
@@ -44,20 +36,16 @@ int DecryptFileJob(CCryptWorker& worker, const CryptItem& item) {
 
     try {
         if (temp) {
-            std::string t;
-            GetTempFolder(t);
-            if (t.empty()) Fail("テンポラリフォルダがありません。");
+            const std::string t = TempFolderOrFail();
             MakeRandomName(plainTemp, t, "tmp");
             MakeRandomName(encInput, t, "cpy");
             if (!CopyFileWithProgress(worker, source, encInput)) Fail(worker.m_lastFailure);
         } else {
             MakeRandomName(plainTemp, source, "tmp");
         }
-        if (!in.Open(encInput, CFile::modeReadWrite | CFile::shareExclusive | CFile::typeBinary))
+        if (!in.Open(encInput, kOpenInput))
             Fail("暗号化ファイルを開くのに失敗しました。");
-        // Plaintext is owner-only until it gets the encrypted file's status.
-        if (!out.Open(plainTemp, CFile::modeCreate | CFile::modeCreateNew | CFile::modeReadWrite |
-                                     CFile::shareExclusive | CFile::typeBinary))
+        if (!out.Open(plainTemp, kCreateOutput))
             Fail("復号化ファイルを作成するのに失敗しました。");
         createdPlain = true;
 

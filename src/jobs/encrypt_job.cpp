@@ -3,21 +3,14 @@
 #include "engine/copy_wipe.h"
 #include "engine/crypt_worker.h"
 #include "engine/file_helpers.h"
+#include "jobs/job_steps.h"
 #include "jobs/jobs.h"
 #include "platform/file.h"
 #include "platform/fs.h"
 
 namespace kelto {
-namespace {
 
-struct JobFailure {
-    std::string text;
-};
-
-[[noreturn]] void Fail(const std::string& text) { throw JobFailure{text}; }
-
-
-}  // namespace
+using namespace jobs;
 
 int EncryptFileJob(CCryptWorker& worker, const CryptItem& item) {
     const Settings& settings = AppSettings();
@@ -48,20 +41,15 @@ int EncryptFileJob(CCryptWorker& worker, const CryptItem& item) {
 
     try {
         if (temp) {
-            std::string t;
-            GetTempFolder(t);
-            if (t.empty()) Fail("テンポラリフォルダがありません。");
+            const std::string t = TempFolderOrFail();
             MakeRandomName(workPlain, t, "tmppln");
             MakeRandomName(workCipher, t, "tmpcpy");
             if (!CopyFileWithProgress(worker, source, workPlain)) Fail(worker.m_lastFailure);
         }
-        // The output name was chosen free: create it exclusively, never
-        // through a name that appeared meanwhile.
-        if (!cipher.Open(workCipher, CFile::modeCreate | CFile::modeCreateNew | CFile::modeReadWrite |
-                                         CFile::shareExclusive | CFile::typeBinary))
+        if (!cipher.Open(workCipher, kCreateOutput))
             Fail("暗号化ファイルを開くのに失敗しました。");
         createdCipher = true;
-        if (!plain.Open(workPlain, CFile::modeReadWrite | CFile::shareExclusive | CFile::typeBinary))
+        if (!plain.Open(workPlain, kOpenInput))
             Fail("ファイルを作成するのに失敗しました。");
 
         stream.SetCurrentFile(source);

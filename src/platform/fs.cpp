@@ -212,16 +212,23 @@ bool IsDir(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// The lines of a text file, without their "\n".
+std::vector<std::string_view> SplitLines(const std::string& text) {
+    std::vector<std::string_view> lines;
+    for (size_t pos = 0; pos < text.size();) {
+        size_t eol = text.find('\n', pos);
+        if (eol == std::string::npos) eol = text.size();
+        lines.emplace_back(text.data() + pos, eol - pos);
+        pos = eol + 1;
+    }
+    return lines;
+}
+
 // The value of `key` in a user-dirs.dirs text, "$HOME" expanded; the last
 // assignment wins, as when the shell reads it.
 std::string UserDirFrom(const std::string& text, const std::string& key, const std::string& home) {
     std::string result;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t eol = text.find('\n', pos);
-        if (eol == std::string::npos) eol = text.size();
-        std::string_view line(text.data() + pos, eol - pos);
-        pos = eol + 1;
+    for (std::string_view line : SplitLines(text)) {
         while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
         if (line.substr(0, key.size()) != key) continue;
         line.remove_prefix(key.size());
@@ -534,12 +541,7 @@ std::string GetModuleFilePath() {
 
 std::vector<MountEntry> ParseMountInfo(const std::string& text) {
     std::vector<MountEntry> mounts;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t eol = text.find('\n', pos);
-        if (eol == std::string::npos) eol = text.size();
-        std::string_view line(text.data() + pos, eol - pos);
-        pos = eol + 1;
+    for (std::string_view line : SplitLines(text)) {
 
         std::vector<std::string_view> fields;
         for (size_t i = 0; i < line.size();) {
