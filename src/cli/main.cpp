@@ -206,7 +206,7 @@ void StoreHashValue(const std::string& hashValue) {
 
 void AddPairFlag(CLI::App* cmd, const std::string& name, std::optional<bool>& target, const std::string& help) {
     auto* on = cmd->add_flag_callback("--" + name, [&target] { target = true; }, help);
-    auto* off = cmd->add_flag_callback("--no-" + name, [&target] { target = false; }, "");
+    auto* off = cmd->add_flag_callback("--no-" + name, [&target] { target = false; }, "the opposite of --" + name);
     on->excludes(off);
 }
 
@@ -245,13 +245,22 @@ int RunCli(const Options& o) {
     app.m_worker.SetFinishedNotice(&monitor);
     term::InstallStopSignals();
 
+    // The walk passes over names that do not exist; on a command line that
+    // is a typing error the user must hear of, and the run does not succeed.
+    bool missing = false;
     for (const std::string& p : o.paths) {
         CryptItem item;
         item.path = AbsoluteTarget(p);
+        if (!IsExistingFile(item.path) && !IsFolder(item.path) && !IsDriveRoot(item.path)) {
+            std::fprintf(stderr, "kelto-cli: %s: no such file or folder\n", p.c_str());
+            missing = true;
+            continue;
+        }
         app.m_worker.AddTarget(item);
         LogInfo(item.path, "ファイルが挿入されました。");
     }
     Drain(view);
+    if (app.m_worker.GetTargetCount() == 0) return kExitFailed;
 
     // A single file in automatic mode goes the way its name says at once.
     int mode = o.mode;
@@ -326,9 +335,6 @@ int RunCli(const Options& o) {
         if (logQueued) Drain(view);
         if (!result) view.ShowProgress(ProgressLine(app.m_worker));
     }
-    Drain(view);
-    view.ClearProgress();
-
     app.m_worker.RequestQuit();
     app.m_worker.JoinThread();
     Drain(view);
@@ -336,7 +342,7 @@ int RunCli(const Options& o) {
     app.m_log.SetWake(nullptr);
     app.m_worker.SetFinishedNotice(nullptr);
     app.RunMode = 0;
-    return *result == 1 ? kExitOk : kExitFailed;
+    return *result == 1 && !missing ? kExitOk : kExitFailed;
 }
 
 }  // namespace

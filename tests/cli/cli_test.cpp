@@ -100,6 +100,16 @@ TEST_F(CliTest, WrongPasswordOnDecryptFails) {
     EXPECT_FALSE(Exists(Work("a.txt")));
 }
 
+TEST_F(CliTest, MissingPathIsReportedAndFailsTheRun) {
+    WriteFile(Work("a.txt"), "plain");
+    CliResult r = Run("encrypt --no-random-name " + Pw("pw1") + " nothere a.txt");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("kelto-cli: nothere: no such file or folder"), std::string::npos) << r.err;
+    EXPECT_TRUE(Exists(Work("a.txt.cpy")));  // the other paths are still worked on
+
+    EXPECT_EQ(Run("decrypt " + Pw("pw1") + " nothere").status, 1);
+}
+
 TEST_F(CliTest, UsageErrorsExitWithTwo) {
     WriteFile(Work("a.txt"), "plain");
     const struct {
