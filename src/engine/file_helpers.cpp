@@ -44,7 +44,10 @@ const char* const kFileErrorTexts[] = {
 }  // namespace
 
 int MakeRandomName(std::string& out, const std::string& pathOrFolder, const std::string& extension) {
-    SeedRandom(CurrentTimeSeconds());
+    // The time alone would give every folder of a run the same first name
+    // (and the same wipe bytes); mixing in a count of calls keeps names apart.
+    thread_local uint32_t calls = 0;
+    SeedRandom(CurrentTimeSeconds() ^ (++calls * 2654435761u));
     const std::string folder = FolderOf(pathOrFolder);
     do {
         std::string name;

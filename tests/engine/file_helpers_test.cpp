@@ -61,7 +61,13 @@ TEST(NamingTest, RandomNameIsThirteenCharactersAndFree) {
     EXPECT_EQ(first.substr(first.size() - 4), ".cpy");
     for (char c : first.substr(dir.path().size() + 1, 13)) EXPECT_TRUE(std::isalnum(static_cast<unsigned char>(c)));
 
-    // Same second, same seed: the taken name makes it draw on.
+    // Folders of one run do not share their names.
+    std::filesystem::create_directory(dir / "other");
+    std::string elsewhere;
+    MakeRandomName(elsewhere, dir / "other", "cpy");
+    EXPECT_NE(FileNamePartOf(elsewhere), FileNamePartOf(first));
+
+    // A taken name makes it draw on.
     WriteFile(first, "");
     MakeRandomName(second, dir.path(), "cpy");
     EXPECT_NE(first, second);
